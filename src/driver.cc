@@ -1,0 +1,197 @@
+#include "driver.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "container_header.h"
+#include "raw_volume_name.h"
+
+namespace {
+
+constexpr size_t kChunkSize = kWorkBufferSize;
+
+// Lent to the name scan first, then the one chunk the copy holds.
+alignas(4096) char workBuffer[kWorkBufferSize];
+VolumeDescriptor volume;
+char composedName[kTextCapacity];
+
+constexpr char kUsage[] =
+    "Usage: raw2zel c vesk10_432x128x8x32f vesk10.zel\n"
+    "       raw2zel d vesk10.zel vesk10a\n";
+constexpr char kParseError[] = "Error: can't parse input filename\n";
+constexpr char kDimensionsError[] = "Error: dimensions don't fit the container header\n";
+
+// Reads until count bytes arrived or the input ended; -1 on a read error.
+ssize_t readFull(int fd, char* buffer, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t got = read(fd, buffer + done, count - done);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    done += static_cast<size_t>(got);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+bool writeAll(int fd, const char* buffer, size_t count) {
+  while (count > 0) {
+    const ssize_t put = write(fd, buffer, count);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    buffer += put;
+    count -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+bool writeAllParts(int fd, iovec* parts, int count) {
+  while (count > 0) {
+    ssize_t put = writev(fd, parts, count);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    for (; count > 0 && static_cast<size_t>(put) >= parts->iov_len; ++parts, --count) {
+      put -= static_cast<ssize_t>(parts->iov_len);
+    }
+    if (count > 0) {
+      parts->iov_base = static_cast<char*>(parts->iov_base) + put;
+      parts->iov_len -= static_cast<size_t>(put);
+    }
+  }
+  return true;
+}
+
+// Standard output carries messages only, so its failures do not change the
+// status: the conversion's own result is what the status reports.
+void say(const char* text, size_t length) { writeAll(STDOUT_FILENO, text, length); }
+
+void printInfoLine(const char* name, const VolumeDescriptor& descriptor) {
+  char tail[64 + kTextCapacity];
+  const int length =
+      std::snprintf(tail, sizeof tail, "\" W=%i H=%i Z=%i B=%s=%i\n", descriptor.w, descriptor.h,
+                    descriptor.z, descriptor.token, descriptor.code);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof tail) return;
+  // The name is unbounded in unpack mode, so it is written from where it
+  // stands rather than copied.
+  char quote[] = "\"";
+  iovec parts[] = {{quote, 1}, {const_cast<char*>(name), std::strlen(name)},
+                   {tail, static_cast<size_t>(length)}};
+  writeAllParts(STDOUT_FILENO, parts, 3);
+}
+
+// A closed standard descriptor would be handed to the input or output by
+// open(), and messages meant for standard output would land in the output
+// file. Fill the gaps with /dev/null first.
+void reserveStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) < 0) return;
+  }
+}
+
+// Creates the output without destroying the input: an existing file is
+// truncated only after it is known not to be the input itself.
+int createOutput(const char* path, int input) {
+  const int output = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (output < 0) return -1;
+  struct stat in;
+  struct stat out;
+  const bool statted = fstat(input, &in) == 0 && fstat(output, &out) == 0;
+  const bool usable = statted && (in.st_dev != out.st_dev || in.st_ino != out.st_ino);
+  // Devices and FIFOs cannot be truncated and need not be.
+  if (!usable || (S_ISREG(out.st_mode) && out.st_size != 0 && ftruncate(output, 0) != 0)) {
+    close(output);
+    return -1;
+  }
+  return output;
+}
+
+// Copies the input to its end after the `preloaded` bytes already in the
+// work buffer. Each chunk is filled before it is written, so that writes
+// after the first start on the output's chunk boundaries.
+bool copySamples(int input, int output, size_t preloaded) {
+  size_t filled = preloaded;
+  for (;;) {
+    const ssize_t got = readFull(input, workBuffer + filled, kChunkSize - filled);
+    if (got < 0) return false;
+    filled += static_cast<size_t>(got);
+    if (filled > 0 && !writeAll(output, workBuffer, filled)) return false;
+    if (filled < kChunkSize) return true;
+    filled = 0;
+  }
+}
+
+int finishCopy(int input, int output, size_t preloaded) {
+  const bool copied = copySamples(input, output, preloaded);
+  close(input);
+  const bool closed = close(output) == 0;
+  return copied && closed ? kStatusSuccess : kStatusFailure;
+}
+
+int pack(int input, const char* inputPath, const char* outputPath) {
+  if (!parseRawName(inputPath, workBuffer, volume)) {
+    say(kParseError, sizeof kParseError - 1);
+    return kStatusBadName;
+  }
+  if (!dimensionsFitHeader(volume)) {
+    say(kDimensionsError, sizeof kDimensionsError - 1);
+    return kStatusBadName;
+  }
+  const int output = createOutput(outputPath, input);
+  if (output < 0) return kStatusFailure;
+  volume.code = sampleCodeFromToken(volume.token);
+  printInfoLine(volume.baseName, volume);
+  // The header goes out with the first chunk of samples.
+  encodeHeader(volume, reinterpret_cast<uint8_t*>(workBuffer));
+  return finishCopy(input, output, kHeaderSize);
+}
+
+int unpack(int input, const char* baseName) {
+  uint8_t header[kHeaderSize];
+  if (readFull(input, reinterpret_cast<char*>(header), kHeaderSize) != kHeaderSize) {
+    return kStatusShortContainer;
+  }
+  decodeHeader(header, volume);
+  const char* token = sampleTokenFromCode(volume.code);
+  std::strcpy(volume.token, token);
+  const bool named = composeRawName(baseName, volume.w, volume.h, volume.z, token, composedName);
+  printInfoLine(baseName, volume);
+  if (!named) return kStatusFailure;
+  const int output = createOutput(composedName, input);
+  if (output < 0) return kStatusFailure;
+  return finishCopy(input, output, 0);
+}
+
+}  // namespace
+
+int runRaw2zel(int argc, const char* const* argv) {
+  if (argc < 3) {
+    say(kUsage, sizeof kUsage - 1);
+    return kStatusFailure;
+  }
+  reserveStandardDescriptors();
+  // A reader that closes standard output early must not stop a conversion
+  // half way; a vanished reader of the output file shows as a write error.
+  signal(SIGPIPE, SIG_IGN);
+  const char* mode = argv[0];
+  const int input = open(argv[1], O_RDONLY | O_CLOEXEC);
+  if (input < 0) return kStatusFailure;
+  if (mode[0] == 'd') return unpack(input, argv[2]);
+  return pack(input, argv[1], argv[2]);
+}
+
+int main(int argc, char** argv) { return runRaw2zel(argc - 1, argv + 1); }
