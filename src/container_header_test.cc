@@ -24,8 +24,8 @@ TEST(SampleType, TokenToCodeIsExactAndCaseSensitive) {
   const struct {
     const char* token;
     int8_t code;
-  } cases[] = {{"16u", 16}, {"16s", -16}, {"32f", 32},   {"16U", 0}, {"32f.raw", 0},
-               {"", 0},     {"XXX", 0},   {"32", 0},     {"u", 0},   {"16u ", 0}};
+  } cases[] = {{"16u", 16}, {"16s", -16}, {"32f", 32}, {"16U", 0}, {"32f.raw", 0},
+               {"", 0},     {"XXX", 0},   {"32", 0},   {"u", 0},   {"16u ", 0}};
   for (const auto& c : cases) {
     EXPECT_EQ(sampleCodeFromToken(c.token), c.code) << c.token;
   }
@@ -35,7 +35,7 @@ TEST(SampleType, CodeToTokenFallsBackToXXX) {
   const struct {
     int8_t code;
     const char* token;
-  } cases[] = {{16, "16u"}, {-16, "16s"}, {32, "32f"},   {0, "XXX"},
+  } cases[] = {{16, "16u"}, {-16, "16s"},  {32, "32f"},  {0, "XXX"},
                {8, "XXX"},  {-128, "XXX"}, {127, "XXX"}, {-32, "XXX"}};
   for (const auto& c : cases) {
     EXPECT_STREQ(sampleTokenFromCode(c.code), c.token) << int{c.code};
@@ -88,9 +88,9 @@ TEST(ContainerHeader, DimensionsFitOnlyWithinTheFieldWidths) {
     int32_t w, h, z;
     bool fits;
   } cases[] = {
-      {0, 0, 0, true},         {65535, 65535, 255, true}, {65536, 1, 1, false},
-      {1, 65536, 1, false},    {1, 1, 256, false},        {-1, 1, 1, false},
-      {1, -1, 1, false},       {1, 1, -1, false},         {INT32_MIN, 1, 1, false},
+      {0, 0, 0, true},          {65535, 65535, 255, true}, {65536, 1, 1, false},
+      {1, 65536, 1, false},     {1, 1, 256, false},        {-1, 1, 1, false},
+      {1, -1, 1, false},        {1, 1, -1, false},         {INT32_MIN, 1, 1, false},
       {1, 1, INT32_MAX, false},
   };
   for (const auto& c : cases) {

@@ -35,9 +35,11 @@ ssize_t readFull(int fd, char* buffer, size_t count) {
   size_t done = 0;
   while (done < count) {
     const ssize_t got = read(fd, buffer + done, count - done);
-    if (got == 0) break;
+    if (got == 0)
+      break;
     if (got < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       return -1;
     }
     done += static_cast<size_t>(got);
@@ -49,7 +51,8 @@ bool writeAll(int fd, const char* buffer, size_t count) {
   while (count > 0) {
     const ssize_t put = write(fd, buffer, count);
     if (put < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       return false;
     }
     buffer += put;
@@ -62,7 +65,8 @@ bool writeAllParts(int fd, iovec* parts, int count) {
   while (count > 0) {
     ssize_t put = writev(fd, parts, count);
     if (put < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR)
+        continue;
       return false;
     }
     for (; count > 0 && static_cast<size_t>(put) >= parts->iov_len; ++parts, --count) {
@@ -78,18 +82,21 @@ bool writeAllParts(int fd, iovec* parts, int count) {
 
 // Standard output carries messages only, so its failures do not change the
 // status: the conversion's own result is what the status reports.
-void say(const char* text, size_t length) { writeAll(STDOUT_FILENO, text, length); }
+void say(const char* text, size_t length) {
+  writeAll(STDOUT_FILENO, text, length);
+}
 
 void printInfoLine(const char* name, const VolumeDescriptor& descriptor) {
   char tail[64 + kTextCapacity];
-  const int length =
-      std::snprintf(tail, sizeof tail, "\" W=%i H=%i Z=%i B=%s=%i\n", descriptor.w, descriptor.h,
-                    descriptor.z, descriptor.token, descriptor.code);
-  if (length < 0 || static_cast<size_t>(length) >= sizeof tail) return;
+  const int length = std::snprintf(tail, sizeof tail, "\" W=%i H=%i Z=%i B=%s=%i\n", descriptor.w,
+                                   descriptor.h, descriptor.z, descriptor.token, descriptor.code);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof tail)
+    return;
   // The name is unbounded in unpack mode, so it is written from where it
   // stands rather than copied.
   char quote[] = "\"";
-  iovec parts[] = {{quote, 1}, {const_cast<char*>(name), std::strlen(name)},
+  iovec parts[] = {{quote, 1},
+                   {const_cast<char*>(name), std::strlen(name)},
                    {tail, static_cast<size_t>(length)}};
   writeAllParts(STDOUT_FILENO, parts, 3);
 }
@@ -99,7 +106,8 @@ void printInfoLine(const char* name, const VolumeDescriptor& descriptor) {
 // file. Fill the gaps with /dev/null first.
 void reserveStandardDescriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) < 0) return;
+    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) < 0)
+      return;
   }
 }
 
@@ -107,7 +115,8 @@ void reserveStandardDescriptors() {
 // truncated only after it is known not to be the input itself.
 int createOutput(const char* path, int input) {
   const int output = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (output < 0) return -1;
+  if (output < 0)
+    return -1;
   struct stat in;
   struct stat out;
   const bool statted = fstat(input, &in) == 0 && fstat(output, &out) == 0;
@@ -127,10 +136,13 @@ bool copySamples(int input, int output, size_t preloaded) {
   size_t filled = preloaded;
   for (;;) {
     const ssize_t got = readFull(input, workBuffer + filled, kChunkSize - filled);
-    if (got < 0) return false;
+    if (got < 0)
+      return false;
     filled += static_cast<size_t>(got);
-    if (filled > 0 && !writeAll(output, workBuffer, filled)) return false;
-    if (filled < kChunkSize) return true;
+    if (filled > 0 && !writeAll(output, workBuffer, filled))
+      return false;
+    if (filled < kChunkSize)
+      return true;
     filled = 0;
   }
 }
@@ -152,7 +164,8 @@ int pack(int input, const char* inputPath, const char* outputPath) {
     return kStatusBadName;
   }
   const int output = createOutput(outputPath, input);
-  if (output < 0) return kStatusFailure;
+  if (output < 0)
+    return kStatusFailure;
   volume.code = sampleCodeFromToken(volume.token);
   printInfoLine(volume.baseName, volume);
   // The header goes out with the first chunk of samples.
@@ -170,9 +183,11 @@ int unpack(int input, const char* baseName) {
   std::strcpy(volume.token, token);
   const bool named = composeRawName(baseName, volume.w, volume.h, volume.z, token, composedName);
   printInfoLine(baseName, volume);
-  if (!named) return kStatusFailure;
+  if (!named)
+    return kStatusFailure;
   const int output = createOutput(composedName, input);
-  if (output < 0) return kStatusFailure;
+  if (output < 0)
+    return kStatusFailure;
   return finishCopy(input, output, 0);
 }
 
@@ -189,9 +204,13 @@ int runRaw2zel(int argc, const char* const* argv) {
   signal(SIGPIPE, SIG_IGN);
   const char* mode = argv[0];
   const int input = open(argv[1], O_RDONLY | O_CLOEXEC);
-  if (input < 0) return kStatusFailure;
-  if (mode[0] == 'd') return unpack(input, argv[2]);
+  if (input < 0)
+    return kStatusFailure;
+  if (mode[0] == 'd')
+    return unpack(input, argv[2]);
   return pack(input, argv[1], argv[2]);
 }
 
-int main(int argc, char** argv) { return runRaw2zel(argc - 1, argv + 1); }
+int main(int argc, char** argv) {
+  return runRaw2zel(argc - 1, argv + 1);
+}

@@ -13,8 +13,7 @@ constexpr size_t kWorkBufferSize = 65536;
 // Fills baseName, w, h, z and token; leaves code to the caller. Fails when
 // fewer than five items convert, and when a path, word or number does not
 // fit its storage.
-bool parseRawName(const char* path, char workBuffer[kWorkBufferSize],
-                  VolumeDescriptor& descriptor);
+bool parseRawName(const char* path, char workBuffer[kWorkBufferSize], VolumeDescriptor& descriptor);
 
 // Writes BASE_WxHxZxTOKEN into name; fails when it would not fit.
 bool composeRawName(const char* base, int32_t w, int32_t h, int32_t z, const char* token,

@@ -16,7 +16,9 @@ struct ScanCase {
   const char* token = "";
 };
 
-void PrintTo(const ScanCase& c, std::ostream* out) { *out << '"' << c.path << '"'; }
+void PrintTo(const ScanCase& c, std::ostream* out) {
+  *out << '"' << c.path << '"';
+}
 
 class ScanTest : public testing::TestWithParam<ScanCase> {};
 
@@ -24,7 +26,8 @@ TEST_P(ScanTest, ScansAsDocumented) {
   const ScanCase& c = GetParam();
   VolumeDescriptor descriptor{};
   ASSERT_EQ(parseRawName(c.path.c_str(), workBuffer, descriptor), c.scans);
-  if (!c.scans) return;
+  if (!c.scans)
+    return;
   EXPECT_STREQ(descriptor.baseName, c.base);
   EXPECT_EQ(descriptor.w, c.w);
   EXPECT_EQ(descriptor.h, c.h);
@@ -119,8 +122,8 @@ TEST(ScanLimits, PathsOfUpTo65535CharactersFit) {
 TEST(ScanLimits, LeadingWhiteSpaceDoesNotCountTowardTheWord) {
   VolumeDescriptor descriptor{};
   const std::string base(255, 'b');
-  EXPECT_TRUE(parseRawName((std::string(1000, ' ') + base + "_1x2x3x16u").c_str(), workBuffer,
-                           descriptor));
+  EXPECT_TRUE(
+      parseRawName((std::string(1000, ' ') + base + "_1x2x3x16u").c_str(), workBuffer, descriptor));
 }
 
 TEST(Compose, FillsTheConventionWithDecimalNumbers) {

@@ -10,7 +10,21 @@ import sys
 import tempfile
 import unittest
 
-BINARY = os.path.abspath(sys.argv.pop(1)) if __name__ == "__main__" else None
+BINARY = None
+
+
+def configure(argv):
+    """Takes the binary's path off the command line. RAW2ZEL_WRAPPER, if
+    set, is a command (valgrind, say) that every run goes through."""
+    global BINARY
+    BINARY = os.path.abspath(argv.pop(1))
+    wrapper = os.environ.get("RAW2ZEL_WRAPPER")
+    if wrapper:
+        script = tempfile.NamedTemporaryFile("w", prefix="raw2zel-wrapper-", delete=False)
+        script.write(f'#!/bin/sh\nexec {wrapper} "{BINARY}" "$@"\n')
+        script.close()
+        os.chmod(script.name, 0o755)
+        BINARY = script.name
 
 USAGE = (b"Usage: raw2zel c vesk10_432x128x8x32f vesk10.zel\n"
          b"       raw2zel d vesk10.zel vesk10a\n")
@@ -62,9 +76,12 @@ class Raw2zelTest(unittest.TestCase):
         self.assertEqual(result.stderr, b"", "nothing goes to standard error")
         return result
 
-    def assertRun(self, args, status, stdout=b"", **kwargs):
+    def assertRun(self, args, status, printed=b"", **kwargs):
+        """Runs and checks the status and, where it was captured, standard output."""
         result = self.run_tool(*args, **kwargs)
-        self.assertEqual((result.returncode, result.stdout), (status, stdout), args)
+        self.assertEqual(result.returncode, status, args)
+        if result.stdout is not None:
+            self.assertEqual(result.stdout, printed, args)
         return result
 
 
@@ -254,6 +271,7 @@ class FailureTest(Raw2zelTest):
         os.symlink("/dev/full", self.path("full_1x1x1x16u"))
         self.assertRun(["d", "in.zel", "full"], 1, b'"full" W=1 H=1 Z=1 B=16u=16\n')
 
+    @unittest.skipIf(os.environ.get("RAW2ZEL_WRAPPER"), "a wrapper needs room for its own files")
     def test_write_that_fails_part_way(self):
         data = pattern(300000)
         self.write("vol_1x1x1x16u", data)
@@ -295,20 +313,26 @@ class FailureTest(Raw2zelTest):
     def test_closed_standard_descriptors_do_not_leak_into_the_output(self):
         data = pattern(1000)
         self.write("vol_1x1x1x16u", data)
-        for closed in ["<&- >&-", ">&-", "<&- >&- 2>&-"]:
+        closings = ["<&- >&-", ">&-"]
+        if not os.environ.get("RAW2ZEL_WRAPPER"):  # a wrapper may want its standard error
+            closings.append("<&- >&- 2>&-")
+        for closed in closings:
             script = f'"$0" c vol_1x1x1x16u out.zel {closed}; echo $? >status'
             subprocess.run(["sh", "-c", script, BINARY], cwd=self.dir, check=True)
             self.assertEqual(self.read("status"), b"0\n", closed)
             self.assertEqual(self.read("out.zel"), bytes([1, 0, 1, 0, 1, 16]) + data, closed)
 
-    def test_reader_that_leaves_early_does_not_stop_the_conversion(self):
+    def test_closed_pipe_on_standard_output_does_not_stop_the_conversion(self):
         data = pattern(200000)
         self.write("vol_1x1x1x16u", data)
-        script = '"$0" c vol_1x1x1x16u out.zel | true; echo "${PIPESTATUS[0]}" >status'
-        subprocess.run(["bash", "-c", script, BINARY], cwd=self.dir, check=True)
-        self.assertEqual(self.read("status"), b"0\n")
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            self.assertRun(["c", "vol_1x1x1x16u", "out.zel"], 0, stdout=writer)
+        finally:
+            os.close(writer)
         self.assertEqual(self.read("out.zel"), bytes([1, 0, 1, 0, 1, 16]) + data)
 
-
 if __name__ == "__main__":
+    configure(sys.argv)
     unittest.main(verbosity=2)
