@@ -24,8 +24,7 @@ char referenceBase[kWorkBufferSize + 1];
 char referenceToken[kWorkBufferSize + 1];
 
 void check(bool property, const char* what) {
-  if (property)
-    return;
+  if (property) return;
   std::fprintf(stderr, "property violated: %s\n", what);
   std::abort();
 }
@@ -43,13 +42,11 @@ bool isTerminatedWithin(const char* storage) {
 void replaceSeparators(char* name) {
   for (int i = 0; i < 3; ++i) {
     char* x = std::strrchr(name, 'x');
-    if (x == nullptr)
-      break;
+    if (x == nullptr) break;
     *x = ' ';
   }
   char* underscore = std::strrchr(name, '_');
-  if (underscore != nullptr)
-    *underscore = ' ';
+  if (underscore != nullptr) *underscore = ' ';
 }
 
 const char* skipWhiteSpace(const char* p) {
@@ -79,10 +76,8 @@ bool referenceIsDefined(const char* p) {
     errno = 0;
     char* end = nullptr;
     const long value = std::strtol(p, &end, 0);
-    if (end == p)
-      return true;  // both stop converting here
-    if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX)
-      return false;
+    if (end == p) return true;  // both stop converting here
+    if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return false;
     p = end;
   }
   return true;
@@ -91,27 +86,23 @@ bool referenceIsDefined(const char* p) {
 void checkAgainstReference(const char* name, bool scanned, const VolumeDescriptor& descriptor) {
   std::memcpy(workBuffer, name, std::strlen(name) + 1);
   replaceSeparators(workBuffer);
-  if (!referenceIsDefined(workBuffer))
-    return;
+  if (!referenceIsDefined(workBuffer)) return;
   int w = 0, h = 0, z = 0;
   const int items =
       std::sscanf(workBuffer, "%s %i %i %i %s", referenceBase, &w, &h, &z, referenceToken);
   const bool fits = items == 5 && std::strlen(referenceBase) < kTextCapacity &&
                     std::strlen(referenceToken) < kTextCapacity;
   check(scanned == fits, "scan succeeds exactly where sscanf converts five items that fit");
-  if (!scanned)
-    return;
+  if (!scanned) return;
   check(std::strcmp(descriptor.baseName, referenceBase) == 0, "base name as sscanf reads it");
   check(descriptor.w == w && descriptor.h == h && descriptor.z == z, "numbers as sscanf reads");
   check(std::strcmp(descriptor.token, referenceToken) == 0, "token as sscanf reads it");
 }
 
 bool isPlainWord(const char* word, const char* forbidden) {
-  if (*word == '\0')
-    return false;
+  if (*word == '\0') return false;
   for (const char* p = word; *p != '\0'; ++p) {
-    if (isWhiteSpace(*p) || std::strchr(forbidden, *p) != nullptr)
-      return false;
+    if (isWhiteSpace(*p) || std::strchr(forbidden, *p) != nullptr) return false;
   }
   return true;
 }
@@ -119,8 +110,7 @@ bool isPlainWord(const char* word, const char* forbidden) {
 // Uses the input as W, H and Z (five bytes), then a base name and a token
 // separated by a NUL byte.
 void checkRoundTrip(const uint8_t* data, size_t size) {
-  if (size < 5 || size - 5 > kWorkBufferSize)
-    return;
+  if (size < 5 || size - 5 > kWorkBufferSize) return;
   const int32_t w = data[0] | data[1] << 8;
   const int32_t h = data[2] | data[3] << 8;
   const int32_t z = data[4];
@@ -129,8 +119,7 @@ void checkRoundTrip(const uint8_t* data, size_t size) {
   const char* base = text;
   const size_t baseLength = std::strlen(base);
   const char* token = baseLength < size - 5 ? text + baseLength + 1 : "";
-  if (!isPlainWord(base, "") || !isPlainWord(token, "x_"))
-    return;
+  if (!isPlainWord(base, "") || !isPlainWord(token, "x_")) return;
 
   char name[kTextCapacity];
   if (!composeRawName(base, w, h, z, token, name)) {
@@ -159,8 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(isTerminatedWithin(descriptor.token), "token fits its storage");
     check(std::strlen(text) < kWorkBufferSize, "over-long paths do not scan");
   }
-  if (std::strlen(text) < kWorkBufferSize)
-    checkAgainstReference(text, scanned, descriptor);
+  if (std::strlen(text) < kWorkBufferSize) checkAgainstReference(text, scanned, descriptor);
   checkRoundTrip(data, size);
   return 0;
 }

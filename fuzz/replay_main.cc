@@ -16,8 +16,7 @@ namespace {
 
 bool replayFile(const std::string& path) {
   FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr)
-    return false;
+  if (file == nullptr) return false;
   std::vector<uint8_t> data;
   uint8_t chunk[4096];
   size_t got;
@@ -25,27 +24,21 @@ bool replayFile(const std::string& path) {
     data.insert(data.end(), chunk, chunk + got);
   const bool ok = !std::ferror(file);
   std::fclose(file);
-  if (ok)
-    LLVMFuzzerTestOneInput(data.data(), data.size());
+  if (ok) LLVMFuzzerTestOneInput(data.data(), data.size());
   return ok;
 }
 
 int replay(const std::string& path) {
   struct stat info;
-  if (stat(path.c_str(), &info) != 0)
-    return -1;
-  if (!S_ISDIR(info.st_mode))
-    return replayFile(path) ? 1 : -1;
+  if (stat(path.c_str(), &info) != 0) return -1;
+  if (!S_ISDIR(info.st_mode)) return replayFile(path) ? 1 : -1;
   DIR* directory = opendir(path.c_str());
-  if (directory == nullptr)
-    return -1;
+  if (directory == nullptr) return -1;
   int count = 0;
   while (const dirent* entry = readdir(directory)) {
-    if (entry->d_name[0] == '.')
-      continue;
+    if (entry->d_name[0] == '.') continue;
     const int replayed = replay(path + "/" + entry->d_name);
-    if (replayed < 0)
-      return -1;
+    if (replayed < 0) return -1;
     count += replayed;
   }
   closedir(directory);

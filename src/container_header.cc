@@ -4,16 +4,14 @@
 
 int8_t sampleCodeFromToken(const char* token) {
   for (const SampleType& type : kSampleTypes) {
-    if (std::strcmp(token, type.token) == 0)
-      return type.code;
+    if (std::strcmp(token, type.token) == 0) return type.code;
   }
   return kUnknownSampleCode;
 }
 
 const char* sampleTokenFromCode(int8_t code) {
   for (const SampleType& type : kSampleTypes) {
-    if (code == type.code)
-      return type.token;
+    if (code == type.code) return type.token;
   }
   return kUnknownSampleToken;
 }

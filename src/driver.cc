@@ -35,11 +35,9 @@ ssize_t readFull(int fd, char* buffer, size_t count) {
   size_t done = 0;
   while (done < count) {
     const ssize_t got = read(fd, buffer + done, count - done);
-    if (got == 0)
-      break;
+    if (got == 0) break;
     if (got < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       return -1;
     }
     done += static_cast<size_t>(got);
@@ -51,8 +49,7 @@ bool writeAll(int fd, const char* buffer, size_t count) {
   while (count > 0) {
     const ssize_t put = write(fd, buffer, count);
     if (put < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       return false;
     }
     buffer += put;
@@ -65,8 +62,7 @@ bool writeAllParts(int fd, iovec* parts, int count) {
   while (count > 0) {
     ssize_t put = writev(fd, parts, count);
     if (put < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       return false;
     }
     for (; count > 0 && static_cast<size_t>(put) >= parts->iov_len; ++parts, --count) {
@@ -90,8 +86,7 @@ void printInfoLine(const char* name, const VolumeDescriptor& descriptor) {
   char tail[64 + kTextCapacity];
   const int length = std::snprintf(tail, sizeof tail, "\" W=%i H=%i Z=%i B=%s=%i\n", descriptor.w,
                                    descriptor.h, descriptor.z, descriptor.token, descriptor.code);
-  if (length < 0 || static_cast<size_t>(length) >= sizeof tail)
-    return;
+  if (length < 0 || static_cast<size_t>(length) >= sizeof tail) return;
   // The name is unbounded in unpack mode, so it is written from where it
   // stands rather than copied.
   char quote[] = "\"";
@@ -106,17 +101,16 @@ void printInfoLine(const char* name, const VolumeDescriptor& descriptor) {
 // file. Fill the gaps with /dev/null first.
 void reserveStandardDescriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) < 0)
-      return;
+    if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) < 0) return;
   }
 }
 
 // Creates the output without destroying the input: an existing file is
-// truncated only after it is known not to be the input itself.
-int createOutput(const char* path, int input) {
+// truncated only after it is known not to be the input itself. Tells
+// whether both are regular files, which the kernel can copy between.
+int createOutput(const char* path, int input, bool& regularFiles) {
   const int output = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (output < 0)
-    return -1;
+  if (output < 0) return -1;
   struct stat in;
   struct stat out;
   const bool statted = fstat(input, &in) == 0 && fstat(output, &out) == 0;
@@ -126,6 +120,7 @@ int createOutput(const char* path, int input) {
     close(output);
     return -1;
   }
+  regularFiles = S_ISREG(in.st_mode) && S_ISREG(out.st_mode);
   return output;
 }
 
@@ -136,19 +131,53 @@ bool copySamples(int input, int output, size_t preloaded) {
   size_t filled = preloaded;
   for (;;) {
     const ssize_t got = readFull(input, workBuffer + filled, kChunkSize - filled);
-    if (got < 0)
-      return false;
+    if (got < 0) return false;
     filled += static_cast<size_t>(got);
-    if (filled > 0 && !writeAll(output, workBuffer, filled))
-      return false;
-    if (filled < kChunkSize)
-      return true;
+    if (filled > 0 && !writeAll(output, workBuffer, filled)) return false;
+    if (filled < kChunkSize) return true;
     filled = 0;
   }
 }
 
-int finishCopy(int input, int output, size_t preloaded) {
-  const bool copied = copySamples(input, output, preloaded);
+enum class KernelCopy { kDone, kFailed, kUnsupported };
+
+// Lets the kernel move the samples from file to file. It streams them through
+// its own 16-page pipe whatever the length asked for, so one long call holds
+// no more than a chunk and saves the per-call set-up of many short ones.
+KernelCopy copyInKernel(int input, int output) {
+  constexpr size_t kLongestCall = size_t{1} << 30;
+  for (bool first = true;; first = false) {
+    const ssize_t copied = copy_file_range(input, nullptr, output, nullptr, kLongestCall, 0);
+    if (copied > 0) continue;
+    // Some files (in /proc, say) report no data to this call but do to
+    // read(), so a first empty answer is left for read() to confirm.
+    if (copied == 0) return first ? KernelCopy::kUnsupported : KernelCopy::kDone;
+    if (errno == EINTR) continue;
+    const bool unsupported = errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                             errno == EOPNOTSUPP || errno == EBADF;
+    return first && unsupported ? KernelCopy::kUnsupported : KernelCopy::kFailed;
+  }
+}
+
+// Between regular files the kernel copies without a trip through this
+// process; pipes, devices and file systems that cannot do that take the
+// read/write loop, which ships the `preloaded` bytes with its first chunk.
+bool copyVolume(int input, int output, bool regularFiles, size_t preloaded) {
+  if (!regularFiles) return copySamples(input, output, preloaded);
+  if (!writeAll(output, workBuffer, preloaded)) return false;
+  switch (copyInKernel(input, output)) {
+    case KernelCopy::kDone:
+      return true;
+    case KernelCopy::kFailed:
+      return false;
+    case KernelCopy::kUnsupported:
+      break;
+  }
+  return copySamples(input, output, 0);
+}
+
+int finishCopy(int input, int output, bool regularFiles, size_t preloaded) {
+  const bool copied = copyVolume(input, output, regularFiles, preloaded);
   close(input);
   const bool closed = close(output) == 0;
   return copied && closed ? kStatusSuccess : kStatusFailure;
@@ -163,14 +192,14 @@ int pack(int input, const char* inputPath, const char* outputPath) {
     say(kDimensionsError, sizeof kDimensionsError - 1);
     return kStatusBadName;
   }
-  const int output = createOutput(outputPath, input);
-  if (output < 0)
-    return kStatusFailure;
+  bool regularFiles = false;
+  const int output = createOutput(outputPath, input, regularFiles);
+  if (output < 0) return kStatusFailure;
   volume.code = sampleCodeFromToken(volume.token);
   printInfoLine(volume.baseName, volume);
   // The header goes out with the first chunk of samples.
   encodeHeader(volume, reinterpret_cast<uint8_t*>(workBuffer));
-  return finishCopy(input, output, kHeaderSize);
+  return finishCopy(input, output, regularFiles, kHeaderSize);
 }
 
 int unpack(int input, const char* baseName) {
@@ -183,12 +212,11 @@ int unpack(int input, const char* baseName) {
   std::strcpy(volume.token, token);
   const bool named = composeRawName(baseName, volume.w, volume.h, volume.z, token, composedName);
   printInfoLine(baseName, volume);
-  if (!named)
-    return kStatusFailure;
-  const int output = createOutput(composedName, input);
-  if (output < 0)
-    return kStatusFailure;
-  return finishCopy(input, output, 0);
+  if (!named) return kStatusFailure;
+  bool regularFiles = false;
+  const int output = createOutput(composedName, input, regularFiles);
+  if (output < 0) return kStatusFailure;
+  return finishCopy(input, output, regularFiles, 0);
 }
 
 }  // namespace
@@ -204,10 +232,8 @@ int runRaw2zel(int argc, const char* const* argv) {
   signal(SIGPIPE, SIG_IGN);
   const char* mode = argv[0];
   const int input = open(argv[1], O_RDONLY | O_CLOEXEC);
-  if (input < 0)
-    return kStatusFailure;
-  if (mode[0] == 'd')
-    return unpack(input, argv[2]);
+  if (input < 0) return kStatusFailure;
+  if (mode[0] == 'd') return unpack(input, argv[2]);
   return pack(input, argv[1], argv[2]);
 }
 

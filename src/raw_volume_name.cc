@@ -26,15 +26,13 @@ int digitValue(char c, int base) {
 
 void replaceLast(char* text, char from) {
   char* found = std::strrchr(text, from);
-  if (found != nullptr)
-    *found = ' ';
+  if (found != nullptr) *found = ' ';
 }
 
 void replaceSeparators(char* text) {
   for (int i = 0; i < kSeparatorsReplaced; ++i) {
     char* found = std::strrchr(text, 'x');
-    if (found == nullptr)
-      break;
+    if (found == nullptr) break;
     *found = ' ';
   }
   replaceLast(text, '_');
@@ -53,8 +51,7 @@ const char* scanWord(const char* cursor, char word[kTextCapacity]) {
   size_t length = 0;
   while (cursor[length] != '\0' && !isWhiteSpace(cursor[length]))
     ++length;
-  if (length == 0 || length >= kTextCapacity)
-    return nullptr;
+  if (length == 0 || length >= kTextCapacity) return nullptr;
   std::memcpy(word, cursor, length);
   word[length] = '\0';
   return cursor + length;
@@ -67,8 +64,7 @@ const char* scanWord(const char* cursor, char word[kTextCapacity]) {
 const char* scanInteger(const char* cursor, int32_t& value) {
   cursor = skipWhiteSpace(cursor);
   const bool negative = *cursor == '-';
-  if (*cursor == '-' || *cursor == '+')
-    ++cursor;
+  if (*cursor == '-' || *cursor == '+') ++cursor;
   int base = 10;
   if (cursor[0] == '0' && (cursor[1] == 'x' || cursor[1] == 'X')) {
     base = 16;
@@ -81,11 +77,9 @@ const char* scanInteger(const char* cursor, int32_t& value) {
   const char* digits = cursor;
   for (int digit; (digit = digitValue(*cursor, base)) >= 0; ++cursor) {
     magnitude = magnitude * base + digit;
-    if (magnitude > limit)
-      return nullptr;
+    if (magnitude > limit) return nullptr;
   }
-  if (cursor == digits)
-    return nullptr;
+  if (cursor == digits) return nullptr;
   value = static_cast<int32_t>(negative ? -magnitude : magnitude);
   return cursor;
 }
@@ -95,20 +89,15 @@ const char* scanInteger(const char* cursor, int32_t& value) {
 bool parseRawName(const char* path, char workBuffer[kWorkBufferSize],
                   VolumeDescriptor& descriptor) {
   const size_t length = strnlen(path, kWorkBufferSize);
-  if (length >= kWorkBufferSize)
-    return false;
+  if (length >= kWorkBufferSize) return false;
   std::memcpy(workBuffer, path, length + 1);
   replaceSeparators(workBuffer);
 
   const char* cursor = scanWord(workBuffer, descriptor.baseName);
-  if (cursor != nullptr)
-    cursor = scanInteger(cursor, descriptor.w);
-  if (cursor != nullptr)
-    cursor = scanInteger(cursor, descriptor.h);
-  if (cursor != nullptr)
-    cursor = scanInteger(cursor, descriptor.z);
-  if (cursor != nullptr)
-    cursor = scanWord(cursor, descriptor.token);
+  if (cursor != nullptr) cursor = scanInteger(cursor, descriptor.w);
+  if (cursor != nullptr) cursor = scanInteger(cursor, descriptor.h);
+  if (cursor != nullptr) cursor = scanInteger(cursor, descriptor.z);
+  if (cursor != nullptr) cursor = scanWord(cursor, descriptor.token);
   return cursor != nullptr;
 }
 

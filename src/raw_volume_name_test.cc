@@ -26,8 +26,7 @@ TEST_P(ScanTest, ScansAsDocumented) {
   const ScanCase& c = GetParam();
   VolumeDescriptor descriptor{};
   ASSERT_EQ(parseRawName(c.path.c_str(), workBuffer, descriptor), c.scans);
-  if (!c.scans)
-    return;
+  if (!c.scans) return;
   EXPECT_STREQ(descriptor.baseName, c.base);
   EXPECT_EQ(descriptor.w, c.w);
   EXPECT_EQ(descriptor.h, c.h);

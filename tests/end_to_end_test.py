@@ -253,6 +253,14 @@ class RoundTripTest(Raw2zelTest):
             self.assertRun(["d", "vol.zel", "back"], 0, b'"back" W=3 H=4 Z=5 B=16u=16\n')
             self.assertEqual(self.read("back_3x4x5x16u"), data, size)
 
+    def test_files_that_only_read_can_copy(self):
+        # Files of /proc show no data to the kernel's file-to-file copy.
+        with open("/proc/version", "rb") as f:
+            data = f.read()
+        os.symlink("/proc/version", self.path("proc_1x1x1x16u"))
+        self.assertRun(["c", "proc_1x1x1x16u", "out.zel"], 0, b'"proc" W=1 H=1 Z=1 B=16u=16\n')
+        self.assertEqual(self.read("out.zel"), bytes([1, 0, 1, 0, 1, 16]) + data)
+
     def test_existing_outputs_are_truncated(self):
         self.write("vol_1x1x1x32f", b"new")
         self.write("out.zel", b"old old old old")
