@@ -14,6 +14,8 @@ import tempfile
 import threading
 import unittest
 
+import harness
+
 import end_to_end_test as e2e
 from end_to_end_test import Raw2zelTest, pattern
 
@@ -332,8 +334,4 @@ class BigStreamTest(Raw2zelTest):
 
 if __name__ == "__main__":
     e2e.configure(sys.argv)
-    program = unittest.main(verbosity=2, exit=False)
-    result = program.result
-    if not result.wasSuccessful():
-        sys.exit(1)
-    sys.exit(77 if result.testsRun and len(result.skipped) == result.testsRun else 0)
+    harness.run_tests()
