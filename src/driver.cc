@@ -197,7 +197,7 @@ int pack(int input, const char* inputPath, const char* outputPath) {
   if (output < 0) return kStatusFailure;
   volume.code = sampleCodeFromToken(volume.token);
   printInfoLine(volume.baseName, volume);
-  // The header goes out with the first chunk of samples.
+  // The header waits in the work buffer to go out ahead of the samples.
   encodeHeader(volume, reinterpret_cast<uint8_t*>(workBuffer));
   return finishCopy(input, output, regularFiles, kHeaderSize);
 }
