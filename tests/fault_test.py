@@ -276,7 +276,7 @@ def check_stream(path, size, verdict):
             block = fifo.read(MIB)
             if not block:
                 break
-            if any(total < offset + len(m) and offset < total + len(block) for offset, m in MARKERS):
+            if any(total < at + len(m) and at < total + len(block) for at, m in MARKERS):
                 markers_ok &= block == stream_block(total, len(block))[:len(block)]
             total += len(block)
     verdict.update(length=total, markers_ok=markers_ok)
