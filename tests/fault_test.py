@@ -24,6 +24,13 @@ HEADER_1x1x1 = bytes([1, 0, 1, 0, 1, 16])
 CHUNK = 65536
 
 
+def traced_environment():
+    """LeakSanitizer cannot run under ptrace and would fail a sanitized
+    build's traced runs with status 1; the untraced runs check for leaks."""
+    options = os.environ.get("ASAN_OPTIONS", "")
+    return dict(os.environ, ASAN_OPTIONS=(options + ":" if options else "") + "detect_leaks=0")
+
+
 def strace_problem():
     if shutil.which("strace") is None:
         return "strace is not installed"
@@ -64,7 +71,7 @@ class InjectedErrorTest(Raw2zelTest):
                    "-e", f"trace={call}", "-e", f"inject={call}:error=EIO:when={nth}",
                    e2e.BINARY, *args]
         return subprocess.run(command, cwd=self.dir, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, timeout=60)
+                              stderr=subprocess.DEVNULL, timeout=60, env=traced_environment())
 
     def run_with_failing_read(self, args, input_name, nth):
         # Files are copied with copy_file_range() where the kernel can, with
@@ -236,9 +243,12 @@ class FifoTest(Raw2zelTest):
         os.mkfifo(self.path("vol_1x1x1x16u"))
         self.start(feed, self.path("vol_1x1x1x16u"), pattern(2 * CHUNK))
         log = self.path("trace")
-        subprocess.run(["strace", "-f", "-o", log, "-e", "trace=lseek,_llseek,pread64,pwrite64",
+        # Only calls on the two files count: a dynamic loader reads libraries with pread.
+        subprocess.run(["strace", "-f", "-o", log, "-P", self.path("vol_1x1x1x16u"),
+                        "-P", self.path("out.zel"), "-e", "trace=lseek,_llseek,pread64,pwrite64",
                         e2e.BINARY, "c", "vol_1x1x1x16u", "out.zel"], cwd=self.dir, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       env=traced_environment())
         with open(log) as trace:
             calls = [line for line in trace if "(" in line]
         self.assertEqual(calls, [])
